@@ -12,7 +12,7 @@
 namespace quillmark {
 
 struct SaveType {
-    std::string_view description;            // as the save dialog lists it
+    std::string_view description;             // as the save dialog lists it
     std::string_view patterns;                // semicolon-separated, as in "*.jpg;*.jpeg;*.jpe"
     std::array<std::string_view, 3> accepted; // upper-case extensions kept as typed; unused entries empty
     std::string_view appended;                // added to a name without an accepted extension
@@ -32,7 +32,7 @@ extern const std::array<SaveType, 3> kSaveTypes;
 std::string extensionPart(std::string_view name);
 
 // The name as saved at a position: kept as typed when its extension, upper-cased, is one the type accepts,
-// otherwise with the type's extension appended.
+// otherwise with the type's extension appended. A position outside 0..2 leaves the name as it is.
 std::string saveName(std::string_view name, int position);
 
 // Writes the picture through savePicture with the arguments of the type at the position, to exactly the
