@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <csetjmp>
-#include <cstring>
 #include <limits>
 #include <new>
 #include <optional>
@@ -65,8 +64,6 @@ void toBgra(const Colour* pixels, int width, Colour alphaMask, std::uint8_t* out
 struct Encoding {
     std::uint32_t formatCode = 0;
     int jpegQuality = 0;
-    std::size_t rgbStride = 0;
-    std::vector<std::uint8_t> rgb; // JPEG: the picture composited over white, rgbStride bytes a row
     std::vector<std::uint8_t> row; // one row as the writer hands it on
 };
 
@@ -204,9 +201,32 @@ private:
     JpegErrors errors_{};
 };
 
+// JPEG has no alpha: each pixel is laid over white, ((C - 255) x A + 65025) / 255 per component. A row at
+// a time, into the row handed to libjpeg: a copy of the whole picture would cost a fifth of the compression.
+std::uint8_t overWhite(std::uint8_t component, std::uint8_t alpha) {
+    return static_cast<std::uint8_t>(((component - 255) * alpha + 65025) / 255);
+}
+
+void compositeOverWhite(const Colour* pixels, int width, std::uint8_t* out) {
+    for (int x = 0; x < width; ++x, out += 3) {
+        const Colour colour = pixels[x];
+        const std::uint8_t alpha = alphaOf(colour);
+        // Every pixel of a rendered screen is opaque, and the formula leaves opaque colours as they are.
+        if (alpha == 0xFF) {
+            out[0] = redOf(colour);
+            out[1] = greenOf(colour);
+            out[2] = blueOf(colour);
+            continue;
+        }
+        out[0] = overWhite(redOf(colour), alpha);
+        out[1] = overWhite(greenOf(colour), alpha);
+        out[2] = overWhite(blueOf(colour), alpha);
+    }
+}
+
 // libjpeg leaves by longjmp on any error, so this frame holds nothing that needs cleaning up.
 bool compressJpeg(jpeg_compress_struct* info, std::jmp_buf& jump, std::FILE* file, const Picture& picture,
-                  const Encoding& encoding, std::uint8_t* row) {
+                  int quality, std::uint8_t* row) {
     if (setjmp(jump)) return false;
     jpeg_create_compress(info);
     jpeg_stdio_dest(info, file);
@@ -215,45 +235,20 @@ bool compressJpeg(jpeg_compress_struct* info, std::jmp_buf& jump, std::FILE* fil
     info->input_components = 3;
     info->in_color_space = JCS_RGB;
     jpeg_set_defaults(info);
-    jpeg_set_quality(info, encoding.jpegQuality, FALSE);
+    jpeg_set_quality(info, quality, FALSE);
     jpeg_start_compress(info, TRUE);
-    const std::size_t rowBytes = 3 * toSize(picture.width());
-    // libjpeg takes rows as writable; a scratch row keeps the copy as it was made.
     JSAMPROW rows[1] = {row};
     for (int y = 0; y < picture.height(); ++y) {
-        std::memcpy(row, encoding.rgb.data() + toSize(y) * encoding.rgbStride, rowBytes);
+        compositeOverWhite(picture.row(y), picture.width(), row);
         jpeg_write_scanlines(info, rows, 1);
     }
     jpeg_finish_compress(info);
     return true;
 }
 
-bool writeJpeg(const Picture& picture, const Encoding& encoding, std::uint8_t* row, std::FILE* file) {
+bool writeJpeg(const Picture& picture, int quality, std::uint8_t* row, std::FILE* file) {
     JpegCompressor compressor;
-    return compressJpeg(compressor.info(), compressor.jump(), file, picture, encoding, row);
-}
-
-// JPEG has no alpha: each pixel is laid over white, ((C - 255) x A + 65025) / 255 per component.
-std::uint8_t overWhite(std::uint8_t component, std::uint8_t alpha) {
-    return static_cast<std::uint8_t>(((component - 255) * alpha + 65025) / 255);
-}
-
-bool compositeOverWhite(const Picture& picture, Encoding& encoding) {
-    encoding.rgbStride = (3 * toSize(picture.width()) + 3) / 4 * 4;
-    auto rgb = makeBytes(static_cast<unsigned long long>(encoding.rgbStride) * toSize(picture.height()));
-    if (!rgb) return false;
-    for (int y = 0; y < picture.height(); ++y) {
-        const Colour* pixels = picture.row(y);
-        std::uint8_t* out = rgb->data() + toSize(y) * encoding.rgbStride;
-        for (int x = 0; x < picture.width(); ++x) {
-            const std::uint8_t alpha = alphaOf(pixels[x]);
-            *out++ = overWhite(redOf(pixels[x]), alpha);
-            *out++ = overWhite(greenOf(pixels[x]), alpha);
-            *out++ = overWhite(blueOf(pixels[x]), alpha);
-        }
-    }
-    encoding.rgb = std::move(*rgb);
-    return true;
+    return compressJpeg(compressor.info(), compressor.jump(), file, picture, quality, row);
 }
 
 // ---- dispatch
@@ -279,7 +274,6 @@ std::optional<Encoding> prepare(const Picture& picture, std::uint32_t formatCode
             picture.height() > JPEG_MAX_DIMENSION)
             return std::nullopt;
         encoding.jpegQuality = 10 * std::clamp(qualityLevel, 0, kMaxQualityLevel);
-        if (!compositeOverWhite(picture, encoding)) return std::nullopt;
         rowBytes = 3ull * toSize(picture.width());
         break;
     default:
@@ -298,7 +292,7 @@ bool encode(const Picture& picture, Encoding& encoding, std::FILE* file) {
     case FormatPng:
         return writePng(picture, encoding.row.data(), file);
     case FormatJpeg:
-        return writeJpeg(picture, encoding, encoding.row.data(), file);
+        return writeJpeg(picture, encoding.jpegQuality, encoding.row.data(), file);
     default:
         return false;
     }
