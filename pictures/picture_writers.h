@@ -22,9 +22,9 @@ inline constexpr int kPictureDepth = -1; // the picture's own depth
 // Writes the picture to the named file in the given format. The quality level (clamped to 0..10) matters to
 // JPEG only, as libjpeg quality 10 x level; depth -1 means the picture's own. Supported: BMP at depth 32,
 // PNG and JPEG from a 32-bit picture. The file appears whole or not at all: it is written beside the target
-// under a temporary name and renamed over it when complete, so a failure leaves no partial file and an earlier
-// file of that name as it was. A symbolic link is written through and kept; a folder, device or other file
-// that is not a regular file is never replaced. False for an empty name, an unknown format code or an
+// under a temporary name and renamed over it when complete, so a failure leaves no partial file and an
+// earlier file of that name as it was. A symbolic link is written through and kept; a folder, device or other
+// file that is not a regular file is never replaced. False for an empty name, an unknown format code or an
 // unsupported depth (no file touched), or any failure to write.
 bool savePicture(const Picture& picture, const std::filesystem::path& fileName, std::uint32_t formatCode,
                  int qualityLevel = kDefaultQualityLevel, int depth = kPictureDepth);
