@@ -1,7 +1,6 @@
 // Runs every benchmark and then prints, for each benchmark "X/args" that has a partner "X_Baseline/args",
 // how many times slower X is than its baseline in this same run.
 #include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <map>
 #include <string>

@@ -3,7 +3,6 @@
 #include "teletext/renderer.h"
 
 #include <benchmark/benchmark.h>
-
 #include <vector>
 
 namespace {
@@ -17,7 +16,9 @@ std::vector<std::uint8_t> busyScreen() {
         const std::size_t column = i % kScreenColumns;
         const std::size_t row = i / kScreenColumns;
         std::uint8_t code = static_cast<std::uint8_t>(0x20 + (i * 7 + row) % 96);
-        if (column == 0) code = static_cast<std::uint8_t>(row % 4 == 0 ? int{DoubleHeight} : AlphaRed + static_cast<int>(row % 7));
+        if (column == 0)
+            code = static_cast<std::uint8_t>(row % 4 == 0 ? int{DoubleHeight}
+                                                          : AlphaRed + static_cast<int>(row % 7));
         if (column == 10) code = static_cast<std::uint8_t>(MosaicRed + row % 7);
         if (column == 11) code = row % 2 ? SeparatedGraphics : HoldGraphics;
         if (column == 25) code = NewBackground;

@@ -14,9 +14,10 @@ bool validSize(int width, int height) {
     return count <= std::numeric_limits<std::size_t>::max() / sizeof(Colour);
 }
 
-std::optional<std::vector<Colour>> makeBlock(std::size_t count) {
+// Zeroed only on request: most blocks are written whole straight away.
+std::optional<PixelBlock> makeBlock(std::size_t count, bool zeroed = false) {
     try {
-        return std::vector<Colour>(count);
+        return zeroed ? PixelBlock(count, 0) : PixelBlock(count);
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
@@ -36,12 +37,12 @@ int nearestSource(int destination, int sourceSize, int destinationSize) {
 
 std::optional<Picture> Picture::create(int width, int height, int depth) {
     if (!validSize(width, height) || (depth != 24 && depth != 32)) return std::nullopt;
-    auto block = makeBlock(pixelCount(width, height));
+    auto block = makeBlock(pixelCount(width, height), true);
     if (!block) return std::nullopt;
     return Picture(width, height, depth, std::move(*block));
 }
 
-std::optional<Picture> Picture::adopt(std::vector<Colour>&& pixels, int width, int height) {
+std::optional<Picture> Picture::adopt(PixelBlock&& pixels, int width, int height) {
     if (!validSize(width, height) || pixels.size() != pixelCount(width, height)) return std::nullopt;
     return Picture(width, height, 32, std::move(pixels));
 }
@@ -53,11 +54,13 @@ bool Picture::resize(int newWidth, int newHeight) {
     if (!block) return false;
 
     std::vector<int> sourceColumns(static_cast<std::size_t>(newWidth));
-    for (int x = 0; x < newWidth; ++x) sourceColumns[static_cast<std::size_t>(x)] = nearestSource(x, width_, newWidth);
+    for (int x = 0; x < newWidth; ++x)
+        sourceColumns[static_cast<std::size_t>(x)] = nearestSource(x, width_, newWidth);
     Colour* out = block->data();
     for (int y = 0; y < newHeight; ++y) {
         const Colour* in = row(nearestSource(y, height_, newHeight));
-        for (int column : sourceColumns) *out++ = in[column];
+        for (int column : sourceColumns)
+            *out++ = in[column];
     }
     pixels_ = std::move(*block);
     width_ = newWidth;
@@ -65,11 +68,11 @@ bool Picture::resize(int newWidth, int newHeight) {
     return true;
 }
 
-bool allocatePixelBuffer(PixelBuffer& buffer, int width, int height) {
+bool allocatePixelBuffer(PixelBuffer& buffer, int width, int height, bool zeroed) {
     const auto width16 = static_cast<std::int16_t>(width);
     const auto height16 = static_cast<std::int16_t>(height);
     if (width16 <= 0 || height16 <= 0) return false;
-    auto block = makeBlock(pixelCount(width16, height16));
+    auto block = makeBlock(pixelCount(width16, height16), zeroed);
     if (!block) {
         buffer.pixels.clear();
         return false;
@@ -114,7 +117,8 @@ bool pictureToPixelBuffer(const Picture& picture, PixelBuffer& buffer) {
     Colour* out = block->data();
     for (int y = 0; y < picture.height(); ++y) {
         const Colour* in = picture.row(y);
-        for (int x = 0; x < picture.width(); ++x) *out++ = in[x] | opaque;
+        for (int x = 0; x < picture.width(); ++x)
+            *out++ = in[x] | opaque;
     }
     buffer.pixels = std::move(*block);
     buffer.width = static_cast<std::int16_t>(picture.width());

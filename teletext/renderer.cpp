@@ -12,8 +12,14 @@ constexpr Colour kWhite = 0xFFFFFFFFu;
 
 // Colour codes 1..7 (alphanumeric) and 17..23 (mosaic) both index this by code & 7.
 constexpr std::array<Colour, 8> kColours = {
-    kBlack,      0xFF0000FFu /*red*/,  0xFF00FF00u /*green*/, 0xFF00FFFFu /*yellow*/,
-    0xFFFF0000u /*blue*/, 0xFFFF00FFu /*magenta*/, 0xFFFFFF00u /*cyan*/, kWhite,
+    kBlack,
+    0xFF0000FFu /*red*/,
+    0xFF00FF00u /*green*/,
+    0xFF00FFFFu /*yellow*/,
+    0xFFFF0000u /*blue*/,
+    0xFFFF00FFu /*magenta*/,
+    0xFFFFFF00u /*cyan*/,
+    kWhite,
 };
 
 // What one cell needs to be drawn, once the row's codes up to it have been applied.
@@ -27,7 +33,9 @@ struct Cell {
 };
 
 // Mosaic codes that hold graphics may repeat: 33..63 and 96..127, never space or 64..95.
-constexpr bool isHeldMosaic(std::uint8_t code) { return (code >= 33 && code <= 63) || code >= 96; }
+constexpr bool isHeldMosaic(std::uint8_t code) {
+    return (code >= 33 && code <= 63) || code >= 96;
+}
 
 // Walks one row of codes, applying control codes to the row state in order, and records every cell.
 // The double-height countdown is screen state and runs across rows.
@@ -42,8 +50,13 @@ void layOutRow(std::span<const std::uint8_t> codes, int& countdown, std::array<C
     for (int column = 0; column < kScreenColumns; ++column) {
         std::uint8_t code = codes[static_cast<std::size_t>(column)];
         switch (code) {
-        case AlphaRed: case AlphaGreen: case AlphaYellow: case AlphaBlue:
-        case AlphaMagenta: case AlphaCyan: case AlphaWhite:
+        case AlphaRed:
+        case AlphaGreen:
+        case AlphaYellow:
+        case AlphaBlue:
+        case AlphaMagenta:
+        case AlphaCyan:
+        case AlphaWhite:
             characterSet = Alphanumeric;
             foreground = kColours[code & 7];
             break;
@@ -54,8 +67,13 @@ void layOutRow(std::span<const std::uint8_t> codes, int& countdown, std::array<C
             doubleHeight = true;
             if (countdown == 0) countdown = 2;
             break;
-        case MosaicRed: case MosaicGreen: case MosaicYellow: case MosaicBlue:
-        case MosaicMagenta: case MosaicCyan: case MosaicWhite:
+        case MosaicRed:
+        case MosaicGreen:
+        case MosaicYellow:
+        case MosaicBlue:
+        case MosaicMagenta:
+        case MosaicCyan:
+        case MosaicWhite:
             if (characterSet == Alphanumeric) characterSet = ContiguousMosaic;
             foreground = kColours[code & 7];
             if (hold) code = held;
@@ -96,13 +114,14 @@ void layOutRow(std::span<const std::uint8_t> codes, int& countdown, std::array<C
 }
 
 // One pixel line of one cell: ink bits select the foreground, the rest is background.
-template <int Width>
-void drawLine(Colour* out, std::uint16_t ink, Colour foreground, Colour background) {
-    for (int x = 0; x < Width; ++x) out[x] = (ink >> (11 - x)) & 1u ? foreground : background;
+template <int Width> void drawLine(Colour* out, std::uint16_t ink, Colour foreground, Colour background) {
+    for (int x = 0; x < Width; ++x)
+        out[x] = (ink >> (11 - x)) & 1u ? foreground : background;
 }
 
 template <int Resolution>
-void drawRow(const GlyphAtlas& atlas, const std::array<Cell, kScreenColumns>& cells, Colour* rowStart, int width) {
+void drawRow(const GlyphAtlas& atlas, const std::array<Cell, kScreenColumns>& cells, Colour* rowStart,
+             int width) {
     constexpr int kWidth = cellWidth(Resolution);
     constexpr int kHeight = cellHeight(Resolution);
     for (int y = 0; y < kHeight; ++y) {
@@ -124,12 +143,14 @@ void drawRow(const GlyphAtlas& atlas, const std::array<Cell, kScreenColumns>& ce
 
 } // namespace
 
-std::optional<Picture> renderScreen(const GlyphAtlas& atlas, std::span<const std::uint8_t> screen, int resolution) {
+std::optional<Picture> renderScreen(const GlyphAtlas& atlas, std::span<const std::uint8_t> screen,
+                                    int resolution) {
     if (resolution != SmallGlyphs && resolution != LargeGlyphs) return std::nullopt;
     const int width = kScreenColumns * cellWidth(resolution);
     const int height = kScreenRows * cellHeight(resolution);
+    // Every pixel is drawn below, so the block is not zeroed first.
     PixelBuffer buffer;
-    if (!allocatePixelBuffer(buffer, width, height)) return std::nullopt;
+    if (!allocatePixelBuffer(buffer, width, height, false)) return std::nullopt;
 
     // Positions past the end of the block read as spaces; bit 7 never counts.
     std::array<std::uint8_t, kScreenBytes> codes;
@@ -142,9 +163,10 @@ std::optional<Picture> renderScreen(const GlyphAtlas& atlas, std::span<const std
     std::array<Cell, kScreenColumns> cells;
     for (int row = 0; row < kScreenRows; ++row) {
         if (countdown > 0) --countdown;
-        layOutRow(std::span(codes).subspan(static_cast<std::size_t>(row) * kScreenColumns, kScreenColumns), countdown,
-                  cells);
-        Colour* rowStart = buffer.pixels.data() + static_cast<std::ptrdiff_t>(row) * cellHeight(resolution) * width;
+        layOutRow(std::span(codes).subspan(static_cast<std::size_t>(row) * kScreenColumns, kScreenColumns),
+                  countdown, cells);
+        Colour* rowStart =
+            buffer.pixels.data() + static_cast<std::ptrdiff_t>(row) * cellHeight(resolution) * width;
         if (resolution == LargeGlyphs)
             drawRow<LargeGlyphs>(atlas, cells, rowStart, width);
         else

@@ -10,7 +10,9 @@ bash tools/build.sh "$dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
   -DQUILLMARK_FUZZ=ON
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-  for binary in "$dir"/fuzz_*; do targets+=("${binary##*/fuzz_}"); done
+  for binary in "$dir"/fuzz_*; do
+    [ -f "$binary" ] && [ -x "$binary" ] && targets+=("${binary##*/fuzz_}")
+  done
 fi
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
@@ -19,7 +21,8 @@ status=0
 for target in "${targets[@]}"; do
   corpus="$dir/corpus/$target"
   mkdir -p "$corpus"
-  log="$dir/fuzz_$target.log"
+  mkdir -p "$dir/logs"
+  log="$dir/logs/$target.log"
   # Findings go to the build folder, never into the checked-in seeds.
   if "$dir/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
        -artifact_prefix="$dir/finding_${target}_" "$corpus" "tests/fuzz/corpus/$target" >"$log" 2>&1; then

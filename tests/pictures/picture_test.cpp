@@ -1,8 +1,7 @@
 #include "pictures/picture.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 
 namespace quillmark {
 namespace {
@@ -14,7 +13,7 @@ TEST(PixelBuffer, RefusesSizesThatAreNotPositiveAsSixteenBitValues) {
         buffer.width = 3;
         buffer.height = 1;
         EXPECT_FALSE(allocatePixelBuffer(buffer, width, height)) << width << " x " << height;
-        EXPECT_EQ(buffer.pixels, (std::vector<Colour>{1, 2, 3})) << "the record is left as it was";
+        EXPECT_EQ(buffer.pixels, (PixelBlock{1, 2, 3})) << "the record is left as it was";
         EXPECT_EQ(buffer.width, 3);
         EXPECT_EQ(buffer.height, 1);
     }
@@ -70,19 +69,21 @@ TEST(Picture, RefusesImpossibleSizesAndDepths) {
     EXPECT_FALSE(Picture::create(0, 5));
     EXPECT_FALSE(Picture::create(5, -1));
     EXPECT_FALSE(Picture::create(5, 5, 16));
-    EXPECT_FALSE(Picture::adopt(std::vector<Colour>(5), 2, 3));
+    EXPECT_FALSE(Picture::adopt(PixelBlock(5), 2, 3));
 }
 
 TEST(Picture, DoublingRepeatsEveryPixelAsATwoByTwoSquare) {
     auto picture = Picture::create(240, 250);
     ASSERT_TRUE(picture);
     for (int y = 0; y < 250; ++y)
-        for (int x = 0; x < 240; ++x) picture->setPixel(x, y, static_cast<Colour>(y * 1000 + x));
+        for (int x = 0; x < 240; ++x)
+            picture->setPixel(x, y, static_cast<Colour>(y * 1000 + x));
     ASSERT_TRUE(picture->resize(480, 500));
     ASSERT_EQ(picture->width(), 480);
     ASSERT_EQ(picture->height(), 500);
     for (int y = 0; y < 500; ++y)
-        for (int x = 0; x < 480; ++x) ASSERT_EQ(picture->pixel(x, y), static_cast<Colour>((y / 2) * 1000 + x / 2));
+        for (int x = 0; x < 480; ++x)
+            ASSERT_EQ(picture->pixel(x, y), static_cast<Colour>((y / 2) * 1000 + x / 2));
 }
 
 TEST(Picture, ResizeToItsOwnSizeChangesNothing) {
@@ -92,16 +93,19 @@ TEST(Picture, ResizeToItsOwnSizeChangesNothing) {
     const Picture before = *picture;
     ASSERT_TRUE(picture->resize(3, 3));
     for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 3; ++x) EXPECT_EQ(picture->pixel(x, y), before.pixel(x, y));
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(picture->pixel(x, y), before.pixel(x, y));
 }
 
 TEST(Picture, UnevenScalingRepeatsWholeColumnsSpreadEvenly) {
     auto picture = Picture::create(4, 1);
     ASSERT_TRUE(picture);
-    for (int x = 0; x < 4; ++x) picture->setPixel(x, 0, static_cast<Colour>(x));
+    for (int x = 0; x < 4; ++x)
+        picture->setPixel(x, 0, static_cast<Colour>(x));
     ASSERT_TRUE(picture->resize(6, 1));
     std::vector<Colour> columns;
-    for (int x = 0; x < 6; ++x) columns.push_back(picture->pixel(x, 0));
+    for (int x = 0; x < 6; ++x)
+        columns.push_back(picture->pixel(x, 0));
     EXPECT_TRUE(std::is_sorted(columns.begin(), columns.end()));
     for (Colour c = 0; c < 4; ++c) {
         const auto repeats = std::count(columns.begin(), columns.end(), c);

@@ -1,7 +1,6 @@
 #include "teletext/renderer.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -22,12 +21,14 @@ struct Screen {
 
     Screen& row(int r, std::initializer_list<int> codes) {
         std::size_t at = static_cast<std::size_t>(r) * kScreenColumns;
-        for (int code : codes) bytes[at++] = static_cast<std::uint8_t>(code);
+        for (int code : codes)
+            bytes[at++] = static_cast<std::uint8_t>(code);
         return *this;
     }
     Screen& text(int r, int column, const std::string& text) {
         std::size_t at = static_cast<std::size_t>(r) * kScreenColumns + static_cast<std::size_t>(column);
-        for (char c : text) bytes[at++] = static_cast<std::uint8_t>(c);
+        for (char c : text)
+            bytes[at++] = static_cast<std::uint8_t>(c);
         return *this;
     }
 };
@@ -42,7 +43,8 @@ enum class Height { Normal, UpperHalf, LowerHalf, Blank };
 
 // Checks one cell against the atlas element by element; an independent path from the renderer's row masks.
 ::testing::AssertionResult cellShows(const Picture& picture, int row, int column, int resolution, int code,
-                                     int characterSet, Colour ink, Colour paper, Height height = Height::Normal) {
+                                     int characterSet, Colour ink, Colour paper,
+                                     Height height = Height::Normal) {
     const int w = cellWidth(resolution), h = cellHeight(resolution);
     const GlyphAtlas& atlas = glyphAtlas();
     const int glyph = code < 0x20 ? GlyphAtlas::kBlankGlyph : code - 0x20;
@@ -56,8 +58,9 @@ enum class Height { Normal, UpperHalf, LowerHalf, Blank };
             const Colour expected = hasInk ? ink : paper;
             const Colour actual = picture.pixel(column * w + x, row * h + y);
             if (actual != expected)
-                return ::testing::AssertionFailure() << "cell (" << row << ", " << column << ") pixel (" << x << ", "
-                                                     << y << ") is " << std::hex << actual << ", expected " << expected;
+                return ::testing::AssertionFailure()
+                       << "cell (" << row << ", " << column << ") pixel (" << x << ", " << y << ") is "
+                       << std::hex << actual << ", expected " << expected;
         }
     }
     return ::testing::AssertionSuccess();
@@ -78,7 +81,8 @@ TEST(Renderer, ZeroScreenIsAllBlackAtBothSizes) {
         EXPECT_EQ(picture.height(), resolution == LargeGlyphs ? 500 : 250);
         EXPECT_EQ(picture.depth(), 32);
         for (int y = 0; y < picture.height(); ++y)
-            for (int x = 0; x < picture.width(); ++x) ASSERT_EQ(picture.pixel(x, y), kBlack);
+            for (int x = 0; x < picture.width(); ++x)
+                ASSERT_EQ(picture.pixel(x, y), kBlack);
     }
 }
 
@@ -101,7 +105,8 @@ TEST(Renderer, TextIsWhiteOnBlackAtRowStartAtBothSizes) {
 TEST(Renderer, BitSevenIsIgnored) {
     auto plain = Screen{}.row(3, {DoubleHeight, 'Q', 'r'}).text(4, 1, "Qr").bytes;
     auto high = plain;
-    for (auto& byte : high) byte = static_cast<std::uint8_t>(byte | 0x80);
+    for (auto& byte : high)
+        byte = static_cast<std::uint8_t>(byte | 0x80);
     EXPECT_TRUE(samePixels(render(plain), render(high)));
     EXPECT_EQ(high[3 * 40], 0x8D) << "0x8D acts as double height";
 }
@@ -113,7 +118,8 @@ TEST(Renderer, CellsPastAShortBlockAreSpacesInTheRowState) {
     EXPECT_TRUE(cellShows(picture, 0, 2, LargeGlyphs, 'H', Alphanumeric, kRed, kRed));
     for (int column = 3; column < 40; ++column)
         EXPECT_TRUE(cellShows(picture, 0, column, LargeGlyphs, ' ', Alphanumeric, kRed, kRed));
-    EXPECT_TRUE(cellShows(picture, 1, 0, LargeGlyphs, ' ', Alphanumeric, kWhite, kBlack)) << "next row starts afresh";
+    EXPECT_TRUE(cellShows(picture, 1, 0, LargeGlyphs, ' ', Alphanumeric, kWhite, kBlack))
+        << "next row starts afresh";
 }
 
 TEST(Renderer, NewBackgroundAfterAColourHidesTextUntilAnotherColour) {
@@ -149,17 +155,22 @@ TEST(Renderer, DoubleHeightTextOnBothRowsOfAPairIsShownOnce) {
 }
 
 TEST(Renderer, NormalHeightCellsOnTheLowerRowShowOnlyBackground) {
-    const auto screen =
-        Screen{}.row(0, {DoubleHeight, 'A'}).row(1, {AlphaRed, NewBackground, 'B', NormalHeight, 'C'}).text(2, 0, "D").bytes;
+    const auto screen = Screen{}
+                            .row(0, {DoubleHeight, 'A'})
+                            .row(1, {AlphaRed, NewBackground, 'B', NormalHeight, 'C'})
+                            .text(2, 0, "D")
+                            .bytes;
     const Picture picture = render(screen);
     EXPECT_TRUE(cellShows(picture, 1, 2, LargeGlyphs, 'B', Alphanumeric, kRed, kRed, Height::Blank));
     EXPECT_TRUE(cellShows(picture, 1, 4, LargeGlyphs, 'C', Alphanumeric, kRed, kRed, Height::Blank));
-    EXPECT_TRUE(cellShows(picture, 2, 0, LargeGlyphs, 'D', Alphanumeric, kWhite, kBlack)) << "the pair has ended";
+    EXPECT_TRUE(cellShows(picture, 2, 0, LargeGlyphs, 'D', Alphanumeric, kWhite, kBlack))
+        << "the pair has ended";
 }
 
 TEST(Renderer, DoubleHeightOnTheLastRowDrawsUpperHalves) {
     const auto screen = Screen{}.row(24, {DoubleHeight, 'W'}).bytes;
-    EXPECT_TRUE(cellShows(render(screen), 24, 1, LargeGlyphs, 'W', Alphanumeric, kWhite, kBlack, Height::UpperHalf));
+    EXPECT_TRUE(
+        cellShows(render(screen), 24, 1, LargeGlyphs, 'W', Alphanumeric, kWhite, kBlack, Height::UpperHalf));
 }
 
 TEST(Renderer, ThreeDoubleHeightRowsMakeAPairAndANewUpperRow) {
@@ -190,15 +201,19 @@ TEST(Renderer, HeldMosaicShowsUnderGraphicsColour) {
     for (int resolution : {SmallGlyphs, LargeGlyphs}) {
         const Picture picture = render(screen, resolution);
         EXPECT_TRUE(cellShows(picture, 0, 1, resolution, kMosaicLeftColumn, ContiguousMosaic, kRed, kBlack));
-        EXPECT_TRUE(cellShows(picture, 0, 2, resolution, HoldGraphics, 0, kRed, kBlack)) << "hold itself is blank";
-        EXPECT_TRUE(cellShows(picture, 0, 3, resolution, kMosaicLeftColumn, ContiguousMosaic, kGreen, kBlack));
+        EXPECT_TRUE(cellShows(picture, 0, 2, resolution, HoldGraphics, 0, kRed, kBlack))
+            << "hold itself is blank";
+        EXPECT_TRUE(
+            cellShows(picture, 0, 3, resolution, kMosaicLeftColumn, ContiguousMosaic, kGreen, kBlack));
     }
 }
 
 TEST(Renderer, OnlyGraphicsColourCodesShowTheHeldMosaic) {
-    const auto screen = Screen{}.row(0, {MosaicWhite, '#', HoldGraphics, ContiguousGraphics, BlackBackground,
-                                         ReleaseGraphics, MosaicCyan, HoldGraphics, SeparatedGraphics, MosaicYellow})
-                            .bytes;
+    const auto screen =
+        Screen{}
+            .row(0, {MosaicWhite, '#', HoldGraphics, ContiguousGraphics, BlackBackground, ReleaseGraphics,
+                     MosaicCyan, HoldGraphics, SeparatedGraphics, MosaicYellow})
+            .bytes;
     const Picture picture = render(screen);
     for (int column : {2, 3, 4, 5, 7, 8})
         EXPECT_TRUE(cellShows(picture, 0, column, LargeGlyphs, 0, 0, kWhite, kBlack)) << column;
@@ -208,10 +223,11 @@ TEST(Renderer, OnlyGraphicsColourCodesShowTheHeldMosaic) {
 }
 
 TEST(Renderer, HeldMosaicSurvivesTextAndIsForgottenAtRowStart) {
-    const auto screen = Screen{}
-                            .row(0, {MosaicRed, kMosaicLeftColumn, AlphaWhite, 'A', HoldGraphics, MosaicGreen})
-                            .row(1, {HoldGraphics, MosaicGreen})
-                            .bytes;
+    const auto screen =
+        Screen{}
+            .row(0, {MosaicRed, kMosaicLeftColumn, AlphaWhite, 'A', HoldGraphics, MosaicGreen})
+            .row(1, {HoldGraphics, MosaicGreen})
+            .bytes;
     const Picture picture = render(screen);
     EXPECT_TRUE(cellShows(picture, 0, 5, LargeGlyphs, kMosaicLeftColumn, ContiguousMosaic, kGreen, kBlack));
     EXPECT_TRUE(cellShows(picture, 1, 1, LargeGlyphs, 0, 0, kGreen, kBlack));
@@ -233,17 +249,19 @@ TEST(Renderer, GraphicsModeSwitchesTextToMosaics) {
 }
 
 TEST(Renderer, CodesWithoutAnEffectAreBlankCells) {
-    const std::vector<int> inert = {NullCode, Flash, Steady, EndBox, StartBox, ShiftOut, ShiftIn, DataLinkEscape,
-                                    Conceal, EscapeCode};
+    const std::vector<int> inert = {NullCode, Flash,   Steady,         EndBox,  StartBox,
+                                    ShiftOut, ShiftIn, DataLinkEscape, Conceal, EscapeCode};
     Screen screen;
     screen.row(0, {AlphaRed, NewBackground});
-    for (std::size_t i = 0; i < inert.size(); ++i) screen.bytes[2 + i] = static_cast<std::uint8_t>(inert[i]);
+    for (std::size_t i = 0; i < inert.size(); ++i)
+        screen.bytes[2 + i] = static_cast<std::uint8_t>(inert[i]);
     screen.text(0, 2 + static_cast<int>(inert.size()), "x");
     const Picture picture = render(screen.bytes);
     for (std::size_t i = 0; i < inert.size(); ++i)
-        EXPECT_TRUE(cellShows(picture, 0, 2 + static_cast<int>(i), LargeGlyphs, 0, 0, kRed, kRed)) << inert[i];
-    EXPECT_TRUE(cellShows(picture, 0, 2 + static_cast<int>(inert.size()), LargeGlyphs, 'x', Alphanumeric, kRed,
-                          kRed));
+        EXPECT_TRUE(cellShows(picture, 0, 2 + static_cast<int>(i), LargeGlyphs, 0, 0, kRed, kRed))
+            << inert[i];
+    EXPECT_TRUE(cellShows(picture, 0, 2 + static_cast<int>(inert.size()), LargeGlyphs, 'x', Alphanumeric,
+                          kRed, kRed));
 }
 
 } // namespace
