@@ -8,6 +8,13 @@ class QWidget;
 
 namespace quillmark {
 
+// The save dialog's answer: the name as the user gave it and the position of the file type that was selected
+// when they confirmed (0 BMP, 1 JPEG, 2 PNG), or -1 with no name when they cancelled.
+struct SaveChoice {
+    QString fileName;
+    int position = -1;
+};
+
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
@@ -15,14 +22,19 @@ public:
     // The full name of the screen file the user chose, or an empty text when the dialog was cancelled.
     virtual QString openScreenFile(QWidget* parent) = 0;
 
+    // A name and file type for saving a picture: titled "Save image", listing the three file types with PNG
+    // selected first, with an empty name, no question before replacing a file and no extension of its own.
+    virtual SaveChoice saveImage(QWidget* parent) = 0;
+
     // The information box titled "About" with the given text and a single OK button.
     virtual void about(QWidget* parent, const QString& text) = 0;
 };
 
-// The toolkit's own file dialog and message box.
+// The toolkit's own file dialogs and message box.
 class QtDialogs : public Dialogs {
 public:
     QString openScreenFile(QWidget* parent) override;
+    SaveChoice saveImage(QWidget* parent) override;
     void about(QWidget* parent, const QString& text) override;
 };
 

@@ -1,7 +1,9 @@
 #include "shell/main_window.h"
 
+#include "pictures/save_types.h"
 #include "pictures/screen_file.h"
 #include "shell/dialogs.h"
+#include "shell/full_screen_preview.h"
 #include "shell/picture_view.h"
 
 #include <QAction>
@@ -183,8 +185,19 @@ void MainWindow::showAbout() {
     dialogs_.about(this, aboutText());
 }
 
-void MainWindow::showFullScreenPreview() {}
+void MainWindow::showFullScreenPreview() {
+    quillmark::showFullScreenPreview(picture_ ? &*picture_ : nullptr);
+}
 
-void MainWindow::saveAs() {}
+void MainWindow::saveAs() {
+    // Rendered before the dialog opens, so the file shows the screen and rounding as they were when the
+    // command was chosen, at the renderer's own size: not doubled as the view's copy is.
+    const std::optional<Picture> picture = renderScreen(screen_, rounding_ ? LargeGlyphs : SmallGlyphs);
+    if (!picture) return;
+    const SaveChoice choice = dialogs_.saveImage(this);
+    if (choice.position < 0 || choice.fileName.isEmpty()) return;
+    const std::string name = saveName(QFile::encodeName(choice.fileName).toStdString(), choice.position);
+    savePictureAs(*picture, std::filesystem::path(name), choice.position);
+}
 
 } // namespace quillmark

@@ -2,9 +2,11 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QGuiApplication>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyleHints>
 #include <QUrl>
 
 namespace quillmark {
@@ -59,8 +61,18 @@ void PictureView::paintEvent(QPaintEvent*) {
     painter.drawImage(QPoint(0, 0), image_);
 }
 
+void PictureView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) lastLeftPress_ = event->timestamp();
+    QWidget::mousePressEvent(event);
+}
+
 void PictureView::mouseDoubleClickEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) emit leftDoubleClicked();
+    // The toolkit pairs two clicks into a double-click wherever the first one landed. When that was on the
+    // full-screen preview, which it ended, the second click is a single click here and does nothing.
+    const auto interval = static_cast<quint64>(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+    const bool firstClickHere = lastLeftPress_ && event->timestamp() - *lastLeftPress_ <= interval;
+    lastLeftPress_.reset();
+    if (event->button() == Qt::LeftButton && firstClickHere) emit leftDoubleClicked();
 }
 
 void PictureView::dragEnterEvent(QDragEnterEvent* event) {

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QStringList>
 #include <QWidget>
+#include <optional>
 
 namespace quillmark {
 
@@ -29,6 +30,7 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -36,6 +38,8 @@ protected:
 
 private:
     QImage image_;
+    // When the latest left press reached this view: a double-click counts only when its first click did too.
+    std::optional<quint64> lastLeftPress_;
 };
 
 // A picture as a 32-bit image that owns its own copy of the pixels.

@@ -1,7 +1,10 @@
-// The real program under the X server: started, its About box dismissed, a screen imported through the open
-// dialog by typing its name, the screen grabbed and the picture view compared with the renderer's picture.
-// Takes the program's path as its first argument. Input goes in through xdotool, as a user's would.
+// The real program under the X server, driven through xdotool as a user would: a screen imported through the
+// open dialog, the full-screen preview, and a save through the save dialog, with screenshots compared with
+// the renderer's own pictures and the saved file with the renderer's. Takes the program's path as its first
+// argument.
+#include "pictures/save_types.h"
 #include "sample_screen.h"
+#include "shell/full_screen_preview.h"
 
 #include <QDeadlineTimer>
 #include <QGuiApplication>
@@ -11,6 +14,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 #include <optional>
 
 using namespace quillmark;
@@ -104,74 +108,177 @@ bool chooseFromFileMenu(const Geometry& geometry, const QStringList& keys) {
     return xdotool(QStringList{"key", "--delay", "50"} + keys).has_value();
 }
 
+QImage grabScreen() {
+    return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Keeps a screenshot for a person to look at when QUILLMARK_SCREENSHOTS names a folder.
+void keepScreenshot(const QString& name) {
+    if (const QByteArray folder = qgetenv("QUILLMARK_SCREENSHOTS"); !folder.isEmpty())
+        grabScreen().save(QString::fromLocal8Bit(folder) + '/' + name + ".png");
+}
+
+int visibleProgramWindows() {
+    const auto ids = xdotool({"search", "--onlyvisible", "--classname", "^quillmark$"});
+    return ids ? static_cast<int>(ids->split('\n', Qt::SkipEmptyParts).size()) : 0;
+}
+
 } // namespace
 
+// Each test starts the program, dismisses its About box and imports the sample screen through the open
+// dialog; each ends by choosing "Close" and checking the exit status.
 class EndToEndTest : public QObject {
     Q_OBJECT
 
-private slots:
-    void importedScreenShowsPixelForPixel() {
-        QVERIFY2(QFileInfo(programPath).isExecutable(), qPrintable(programPath));
-        QTemporaryDir folder;
-        QVERIFY(folder.isValid());
-        const QString screenName = folder.filePath("page one.bin");
-        const Screen screen = sampleScreen();
-        QVERIFY(writeFile(screenName, screen));
-        const QImage expected = shownImage(screen, true).convertToFormat(QImage::Format_RGB32);
-        QCOMPARE(expected.size(), QSize(480, 500));
+private:
+    QTemporaryDir folder_;
+    QString screenName_;
+    std::unique_ptr<QProcess> program_;
+    QString main_;
+    Geometry geometry_;
 
-        QProcess program;
+    QImage expectedView() const {
+        return shownImage(sampleScreen(), true).convertToFormat(QImage::Format_RGB32);
+    }
+
+    void importSample() {
+        // File, Import...: the first item.
+        QVERIFY(chooseFromFileMenu(geometry_, {"Down", "Return"}));
+        const auto dialog = waitForWindow("Open Mode 7 screen file");
+        QVERIFY(dialog);
+        QVERIFY(xdotool({"windowfocus", "--sync", *dialog}));
+        QVERIFY(xdotool({"type", "--delay", "5", screenName_}));
+        QVERIFY(xdotool({"key", "Return"}));
+        QTRY_VERIFY_WITH_TIMEOUT(!xdotool({"search", "--onlyvisible", "--name", "^Open Mode 7 screen file$"}),
+                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(grabView(geometry_) == expectedView(), 10000);
+    }
+
+    void closeProgram() {
+        // File, Close: the last item.
+        QVERIFY(chooseFromFileMenu(geometry_, {"Up", "Return"}));
+        QVERIFY(program_->waitForFinished(20000));
+        QCOMPARE(program_->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program_->exitCode(), 0);
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY2(QFileInfo(programPath).isExecutable(), qPrintable(programPath));
+        QVERIFY(folder_.isValid());
+        screenName_ = folder_.filePath("page one.bin");
+        QVERIFY(writeFile(screenName_, sampleScreen()));
+    }
+
+    void init() {
+        program_ = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         // The toolkit's own dialogs, whatever desktop the test runs under.
         environment.insert("QT_QPA_PLATFORMTHEME", "");
         environment.insert("QT_QPA_PLATFORM", "xcb");
-        program.setProcessEnvironment(environment);
-        program.setProcessChannelMode(QProcess::ForwardedChannels);
-        program.start(programPath, {});
-        QVERIFY(program.waitForStarted());
-        auto stop = qScopeGuard([&program] {
-            if (program.state() != QProcess::NotRunning) {
-                program.kill();
-                program.waitForFinished();
-            }
-        });
+        program_->setProcessEnvironment(environment);
+        program_->setProcessChannelMode(QProcess::ForwardedChannels);
+        program_->start(programPath, {});
+        QVERIFY(program_->waitForStarted());
 
         const auto main = waitForWindow("Quillmark - Pelorand");
         QVERIFY(main);
+        main_ = *main;
         const auto about = waitForWindow("About");
         QVERIFY(about);
+        keepScreenshot("about");
         QVERIFY(xdotool({"windowfocus", "--sync", *about}));
         QVERIFY(xdotool({"key", "Return"}));
         QTRY_VERIFY_WITH_TIMEOUT(!xdotool({"search", "--onlyvisible", "--name", "^About$"}), 10000);
 
-        const auto geometry = geometryOf(*main);
+        const auto geometry = geometryOf(main_);
         QVERIFY(geometry);
-        QCOMPARE(geometry->width, 480);
-        QVERIFY(geometry->height >= 550);
+        geometry_ = *geometry;
+        QCOMPARE(geometry_.width, 480);
+        QVERIFY(geometry_.height >= 550);
         // Nothing is rendered at start-up.
-        QVERIFY(isUniform(grabView(*geometry)));
+        QVERIFY(isUniform(grabView(geometry_)));
+        importSample();
+    }
 
-        // File, Import...: the first item.
-        QVERIFY(chooseFromFileMenu(*geometry, {"Down", "Return"}));
-        const auto dialog = waitForWindow("Open Mode 7 screen file");
+    void cleanup() {
+        if (program_->state() != QProcess::NotRunning) {
+            program_->kill();
+            program_->waitForFinished();
+        }
+        program_.reset();
+    }
+
+    void importedScreenShowsPixelForPixel() {
+        keepScreenshot("imported");
+        closeProgram();
+    }
+
+    void previewFillsTheDisplayUntilThePictureIsClicked() {
+        // A double-click on the picture view opens the preview.
+        const int viewX = geometry_.x + 240;
+        const int viewY = geometry_.y + geometry_.height - 250;
+        QVERIFY(xdotool({"mousemove", QString::number(viewX), QString::number(viewY), "click", "--repeat",
+                         "2", "--delay", "80", "1"}));
+        QTRY_COMPARE_WITH_TIMEOUT(visibleProgramWindows(), 2, 10000);
+
+        // 480 x 500 on 1920 x 1080: 1037 x 1080 at (441, 0), every pixel taken from one of the picture's.
+        const QSize display = QGuiApplication::primaryScreen()->size();
+        const auto geometry = previewGeometry(480, 500, display.width(), display.height());
+        QVERIFY(geometry);
+        std::optional<Picture> picture = renderScreen(sampleScreen(), LargeGlyphs);
+        QVERIFY(picture && picture->resize(geometry->width, geometry->height));
+        const QImage scaled = toImage(*picture).convertToFormat(QImage::Format_RGB32);
+        const QRect area(geometry->x, geometry->y, geometry->width, geometry->height);
+        QImage shown;
+        QTRY_VERIFY_WITH_TIMEOUT((shown = grabScreen()).copy(area) == scaled, 10000);
+        keepScreenshot("preview");
+        for (const QRect& margin :
+             {QRect(0, 0, area.left(), display.height()),
+              QRect(area.right() + 1, 0, display.width() - area.right() - 1, display.height())})
+            QVERIFY(isUniform(shown.copy(margin)) && shown.pixel(margin.topLeft()) == qRgb(0, 0, 0));
+
+        // A click on the margin and keys leave it up.
+        QVERIFY(xdotool({"mousemove", "100", "500", "click", "1"}));
+        QVERIFY(xdotool({"key", "Escape", "Return", "space"}));
+        QTest::qWait(300);
+        QCOMPARE(visibleProgramWindows(), 2);
+
+        // A double-click on the picture ends it at its first click; the second lands on the main window as a
+        // single click and opens nothing.
+        QVERIFY(xdotool({"mousemove", QString::number(viewX), QString::number(viewY), "click", "--repeat",
+                         "2", "--delay", "80", "1"}));
+        QTRY_COMPARE_WITH_TIMEOUT(visibleProgramWindows(), 1, 10000);
+        QTest::qWait(500);
+        QCOMPARE(visibleProgramWindows(), 1);
+        QCOMPARE(grabView(geometry_), expectedView());
+        closeProgram();
+    }
+
+    void saveWritesWhatTheRendererMakes() {
+        // File, Save as...: the second enabled item.
+        QVERIFY(chooseFromFileMenu(geometry_, {"Down", "Down", "Return"}));
+        const auto dialog = waitForWindow("Save image");
         QVERIFY(dialog);
         QVERIFY(xdotool({"windowfocus", "--sync", *dialog}));
-        QVERIFY(xdotool({"type", "--delay", "5", screenName}));
+        keepScreenshot("save");
+        const QString typed = folder_.filePath("saved screen");
+        QVERIFY(xdotool({"type", "--delay", "5", typed}));
         QVERIFY(xdotool({"key", "Return"}));
-        QTRY_VERIFY_WITH_TIMEOUT(!xdotool({"search", "--onlyvisible", "--name", "^Open Mode 7 screen file$"}),
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!xdotool({"search", "--onlyvisible", "--name", "^Save image$"}), 10000);
 
-        QImage shown;
-        QTRY_VERIFY_WITH_TIMEOUT((shown = grabView(*geometry)) == expected, 10000);
-        if (const QByteArray keep = qgetenv("QUILLMARK_SCREENSHOTS"); !keep.isEmpty())
-            QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(keep) +
-                                                                 "/imported.png");
-
-        // File, Close: the last item.
-        QVERIFY(chooseFromFileMenu(*geometry, {"Up", "Return"}));
-        QVERIFY(program.waitForFinished(20000));
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), 0);
+        // PNG was selected, so ".png" is appended; the bytes are those of the same save call the command-line
+        // renderer makes.
+        QFile saved(typed + ".png");
+        QTRY_VERIFY_WITH_TIMEOUT(saved.exists(), 10000);
+        const std::optional<Picture> picture = renderScreen(sampleScreen(), LargeGlyphs);
+        QVERIFY(picture);
+        const QString reference = folder_.filePath("reference.png");
+        QVERIFY(savePictureAs(*picture, QFile::encodeName(reference).toStdString(), kPngPosition));
+        QFile expected(reference);
+        QVERIFY(saved.open(QIODevice::ReadOnly) && expected.open(QIODevice::ReadOnly));
+        QVERIFY(saved.readAll() == expected.readAll());
+        closeProgram();
     }
 };
 

@@ -1,15 +1,20 @@
 // The main window driven through its menus, tool bar, view and answered dialogs.
+#include "pictures/save_types.h"
 #include "sample_screen.h"
 #include "shell/dialogs.h"
+#include "shell/full_screen_preview.h"
 #include "shell/main_window.h"
 #include "shell/picture_view.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -36,6 +41,8 @@ class AnsweredDialogs : public Dialogs {
 public:
     QStringList names;
     int opened = 0;
+    std::vector<SaveChoice> saveChoices;
+    int saveAsked = 0;
     struct About {
         QWidget* parent;
         bool parentVisible;
@@ -46,6 +53,13 @@ public:
     QString openScreenFile(QWidget*) override {
         ++opened;
         return names.isEmpty() ? QString() : names.takeFirst();
+    }
+    SaveChoice saveImage(QWidget*) override {
+        ++saveAsked;
+        if (saveChoices.empty()) return {};
+        const SaveChoice choice = saveChoices.front();
+        saveChoices.erase(saveChoices.begin());
+        return choice;
     }
     void about(QWidget* parent, const QString& text) override {
         abouts.push_back({parent, parent && parent->isVisible(), text});
@@ -124,6 +138,25 @@ private:
     std::unique_ptr<MainWindow> window_;
     QTemporaryDir folder_;
     QString sampleName_;
+    std::unique_ptr<QTimer> previewPoll_;
+
+    // Hands every full-screen preview that opens during the test to the answer. A preview that the answer
+    // leaves open, a failed check inside it say, is ended so that the test fails instead of hanging.
+    void answerPreview(std::function<void(PreviewWindow*)> answer) {
+        previewPoll_ = std::make_unique<QTimer>();
+        connect(previewPoll_.get(), &QTimer::timeout, this, [this, answer] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* preview = qobject_cast<PreviewWindow*>(widget);
+                if (!preview || !preview->isVisible() || preview->hasEnded() ||
+                    !QTest::qWaitForWindowExposed(preview))
+                    continue;
+                answer(preview);
+                if (!preview->hasEnded())
+                    clickInWindow(preview, Qt::LeftButton, preview->pictureArea().center().toPoint());
+            }
+        });
+        previewPoll_->start(10);
+    }
 
     PictureView* view() const { return window_->findChild<PictureView*>(); }
     QToolBar* toolBar() const { return window_->findChild<QToolBar*>(); }
@@ -139,6 +172,16 @@ private:
     }
     QToolButton* toolButton(int index) const {
         return qobject_cast<QToolButton*>(toolBar()->widgetForAction(toolBar()->actions().at(index)));
+    }
+    // Input through the window system, as a user's arrives: blocked while a modal window is up, and two
+    // clicks make a press, a release and then a double-click.
+    void clickInWindow(QWidget* widget, Qt::MouseButton button, QPoint at = {}) {
+        const QPoint point = widget->mapTo(widget->window(), at.isNull() ? widget->rect().center() : at);
+        QTest::mouseClick(widget->window()->windowHandle(), button, {}, point);
+    }
+    void doubleClickInWindow(QWidget* widget, Qt::MouseButton button) {
+        const QPoint point = widget->mapTo(widget->window(), widget->rect().center());
+        QTest::mouseDClick(widget->window()->windowHandle(), button, {}, point);
     }
     QString file(const QString& name, std::span<const std::uint8_t> bytes) const {
         const QString path = folder_.filePath(name);
@@ -175,6 +218,7 @@ private slots:
     }
 
     void cleanup() {
+        previewPoll_.reset();
         window_.reset();
         dialogs_.reset();
     }
@@ -400,10 +444,9 @@ private slots:
         importSample();
         const QImage before = view()->image();
         const QPoint at = view()->rect().center();
-        QTest::mouseClick(view(), Qt::LeftButton, {}, at);
-        QTest::mouseClick(view(), Qt::RightButton, {}, at);
-        QTest::mouseDClick(view(), Qt::RightButton, {}, at);
-        QTest::mouseDClick(view(), Qt::LeftButton, {}, at);
+        clickInWindow(view(), Qt::LeftButton);
+        clickInWindow(view(), Qt::RightButton);
+        doubleClickInWindow(view(), Qt::RightButton);
         QContextMenuEvent menuRequest(QContextMenuEvent::Mouse, at, view()->mapToGlobal(at));
         QApplication::sendEvent(view(), &menuRequest);
         QCoreApplication::processEvents();
@@ -497,6 +540,202 @@ private slots:
         QCOMPARE(icon, QMessageBox::Information);
         QCOMPARE(buttons.size(), 1);
         QCOMPARE(owner, window_.get());
+    }
+
+    void saveWritesTheRenderedScreenUnderTheNameItsTypeAsks_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<bool>("rounding");
+        QTest::addColumn<bool>("imported");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("PNG appended") << "screen" << 2 << true << true << "screen.png";
+        QTest::newRow("type decides, not the typed extension")
+            << "screen.png" << 0 << true << true << "screen.png.bmp";
+        QTest::newRow("accepted extension kept as typed")
+            << "screen.Jpeg" << 1 << true << true << "screen.Jpeg";
+        QTest::newRow("rounding off saves small glyphs") << "small.bmp" << 0 << false << true << "small.bmp";
+        QTest::newRow("before any import") << "black" << 2 << true << false << "black.png";
+        QTest::newRow("blank and non-ASCII letters")
+            << "écran à moi" << 1 << false << true << "écran à moi.jpg";
+    }
+
+    void saveWritesTheRenderedScreenUnderTheNameItsTypeAsks() {
+        QFETCH(QString, typed);
+        QFETCH(int, position);
+        QFETCH(bool, rounding);
+        QFETCH(bool, imported);
+        QFETCH(QString, saved);
+        QTemporaryDir into;
+        QVERIFY(into.isValid());
+        if (imported) importSample();
+        if (!rounding) menuItem("Options", "Enable rounding")->trigger();
+        const QImage shown = view()->image();
+
+        dialogs_->saveChoices = {{into.filePath(typed), position}};
+        menuItem("File", "Save as...")->trigger();
+        QCOMPARE(dialogs_->saveAsked, 1);
+
+        // The same call with the same arguments as the command-line renderer's, so the same bytes.
+        Screen screen{};
+        if (imported) screen = sampleScreen();
+        const std::optional<Picture> picture = renderScreen(screen, rounding ? LargeGlyphs : SmallGlyphs);
+        QVERIFY(picture);
+        QCOMPARE(picture->width(), rounding ? 480 : 240);
+        const QString reference = folder_.filePath("reference");
+        QVERIFY(savePictureAs(*picture, QFile::encodeName(reference).toStdString(), position));
+        QFile expected(reference);
+        QFile written(into.filePath(saved));
+        QVERIFY(expected.open(QIODevice::ReadOnly));
+        QVERIFY2(written.open(QIODevice::ReadOnly), qPrintable(written.fileName()));
+        QVERIFY(expected.readAll() == written.readAll());
+        QCOMPARE(QDir(into.path()).entryList(QDir::Files), QStringList{saved});
+
+        QCOMPARE(view()->image(), shown);
+        QCOMPARE(window_->rounding(), rounding);
+    }
+
+    void cancellingTheSaveWritesNothing() {
+        importSample();
+        QTemporaryDir into;
+        const QString folderBefore = QDir::currentPath();
+        QTest::mouseClick(toolButton(2), Qt::LeftButton);
+        dialogs_->saveChoices = {{into.filePath("named but cancelled"), -1}};
+        menuItem("File", "Save as...")->trigger();
+        QCOMPARE(dialogs_->saveAsked, 2);
+        QVERIFY(QDir(into.path()).isEmpty());
+        QCOMPARE(QDir::currentPath(), folderBefore);
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    void previewDoesNothingBeforeAnythingIsRendered() {
+        int previews = 0;
+        answerPreview([&](PreviewWindow* preview) {
+            ++previews;
+            clickInWindow(preview, Qt::LeftButton, preview->pictureArea().center().toPoint());
+        });
+        menuItem("View", "Fullscreen preview")->trigger();
+        QTest::mouseClick(toolButton(6), Qt::LeftButton);
+        doubleClickInWindow(view(), Qt::LeftButton);
+        QTest::qWait(50);
+        QCOMPARE(previews, 0);
+    }
+
+    void previewShowsTheCurrentPictureAndDropsTheMainWindowsInput() {
+        importSample();
+        const QImage before = view()->image();
+        QScreen* screen = QGuiApplication::primaryScreen();
+        const QSize real = screen->geometry().size() * screen->devicePixelRatio();
+        const auto geometry = previewGeometry(480, 500, real.width(), real.height());
+        QVERIFY(geometry);
+        Picture expected = *window_->currentPicture();
+        QVERIFY(expected.resize(geometry->width, geometry->height));
+
+        bool checked = false;
+        answerPreview([&](PreviewWindow* preview) {
+            QCOMPARE(preview->windowFlags() & Qt::FramelessWindowHint, Qt::FramelessWindowHint);
+            QVERIFY(preview->windowTitle().isEmpty());
+            QCOMPARE(preview->geometry(), screen->geometry());
+            QVERIFY(preview->image().convertToFormat(QImage::Format_RGBA8888) == toImage(expected));
+            QCOMPARE(preview->pictureArea().topLeft() * screen->devicePixelRatio(),
+                     QPointF(geometry->x, geometry->y));
+            // The main window is blocked: a click on its rounding button is lost.
+            QCOMPARE(QApplication::activeModalWidget(), preview);
+            clickInWindow(toolButton(4), Qt::LeftButton);
+            QVERIFY(window_->rounding());
+            clickInWindow(preview, Qt::RightButton, preview->pictureArea().center().toPoint());
+            checked = true;
+        });
+        QTest::mouseClick(toolButton(6), Qt::LeftButton);
+        QVERIFY(checked);
+        QVERIFY(window_->rounding());
+        QCOMPARE(view()->image(), before);
+    }
+
+    void aDoubleClickOnTheViewPreviewsOnlyWhenBothClicksLandThere() {
+        importSample();
+        int previews = 0;
+        answerPreview([&](PreviewWindow* preview) {
+            ++previews;
+            clickInWindow(preview, Qt::LeftButton, preview->pictureArea().center().toPoint());
+        });
+        doubleClickInWindow(view(), Qt::LeftButton);
+        QCOMPARE(previews, 1);
+
+        // The second click of a double-click whose first click ended a preview: a single click here.
+        QMouseEvent second(QEvent::MouseButtonDblClick, QPointF(view()->rect().center()),
+                           QPointF(view()->mapToGlobal(view()->rect().center())), Qt::LeftButton,
+                           Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view(), &second);
+        QTest::qWait(50);
+        QCOMPARE(previews, 1);
+    }
+
+    void theSaveDialogListsEachTypesFilesAndKeepsTheTypedName() {
+        QTemporaryDir into;
+        QVERIFY(into.isValid());
+        for (const char* name : {"a.jpg", "b.jpeg", "c.jpe", "d.png", "e.bmp", "f.txt", "g.JPG"})
+            QVERIFY(writeFile(into.filePath(name), {}));
+        QtDialogs dialogs;
+        const QString folderBefore = QDir::currentPath();
+
+        QString title;
+        QStringList descriptions;
+        QString firstSelected;
+        bool asksBeforeReplacing = true;
+        QString suffix;
+        QStringList pngPatterns;
+        QStringList jpegPatterns;
+        QStringList jpegListing;
+        QString nameAfterSwitch;
+        answerModal<QFileDialog>([&](QFileDialog* dialog) {
+            title = dialog->windowTitle();
+            descriptions = dialog->nameFilters();
+            firstSelected = dialog->selectedNameFilter();
+            asksBeforeReplacing = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+            suffix = dialog->defaultSuffix();
+            auto* model = dialog->findChild<QFileSystemModel*>();
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            QVERIFY(model && name && types);
+            pngPatterns = model->nameFilters();
+
+            dialog->setDirectory(into.path());
+            QTest::keyClicks(name, QStringLiteral("shot.png"));
+            // Up from PNG is JPEG, chosen on the type list as a user does.
+            QTest::keyClick(types, Qt::Key_Up);
+            jpegPatterns = model->nameFilters();
+            nameAfterSwitch = name->text();
+            const QModelIndex folder = model->index(into.path());
+            QTRY_COMPARE(model->rowCount(folder), 4);
+            for (int row = 0; row < model->rowCount(folder); ++row)
+                jpegListing.append(model->index(row, 0, folder).data().toString());
+            jpegListing.sort();
+            QTest::keyClick(name, Qt::Key_Return);
+        });
+        const SaveChoice choice = dialogs.saveImage(window_.get());
+
+        QCOMPARE(title, QStringLiteral("Save image"));
+        QCOMPARE(descriptions, (QStringList{"BMP (*.bmp)", "JPEG(*.jpg;*.jpeg;*.jpe)", "PNG (*.png)"}));
+        QCOMPARE(firstSelected, QStringLiteral("PNG (*.png)"));
+        QVERIFY(!asksBeforeReplacing);
+        QVERIFY(suffix.isEmpty());
+        QCOMPARE(pngPatterns, QStringList{"*.png"});
+        QCOMPARE(jpegPatterns, (QStringList{"*.jpg", "*.jpeg", "*.jpe"}));
+        QCOMPARE(jpegListing, (QStringList{"a.jpg", "b.jpeg", "c.jpe", "g.JPG"}));
+        QCOMPARE(nameAfterSwitch, QStringLiteral("shot.png"));
+        QCOMPARE(choice.position, 1);
+        QCOMPARE(choice.fileName, into.filePath("shot.png"));
+        QCOMPARE(QDir::currentPath(), folderBefore);
+
+        // A cancel gives no name and no type, and the next dialog starts afresh with PNG.
+        answerModal<QFileDialog>([&](QFileDialog* dialog) {
+            firstSelected = dialog->selectedNameFilter();
+            QMetaObject::invokeMethod(dialog, "reject");
+        });
+        const SaveChoice cancelled = dialogs.saveImage(window_.get());
+        QCOMPARE(firstSelected, QStringLiteral("PNG (*.png)"));
+        QCOMPARE(cancelled.position, -1);
+        QVERIFY(cancelled.fileName.isEmpty());
     }
 
     void closeEndsTheProgram() {
