@@ -7,6 +7,7 @@
 #include "shell/picture_view.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
@@ -28,6 +29,18 @@ namespace {
 
 // Menu bar and tool bar share this much height above the picture view, so the window is 480 x 550.
 constexpr int kBarsHeight = 50;
+
+// The tool bar's buttons carry no tool-tip texts. Qt would show each action's text, so the buttons' tool-tip
+// events are swallowed.
+class NoToolTips : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        return event->type() == QEvent::ToolTip || QObject::eventFilter(watched, event);
+    }
+};
 
 std::filesystem::path toPath(const QString& name) {
     return std::filesystem::path(QFile::encodeName(name).toStdString());
@@ -118,6 +131,10 @@ void MainWindow::buildToolBar() {
     toolBar_->addAction(roundingAction_);
     toolBar_->addSeparator();
     toolBar_->addAction(previewAction_);
+
+    auto* noToolTips = new NoToolTips(toolBar_);
+    for (QAction* action : toolBar_->actions())
+        if (QWidget* button = toolBar_->widgetForAction(action)) button->installEventFilter(noToolTips);
 }
 
 void MainWindow::buildMenus() {

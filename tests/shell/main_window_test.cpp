@@ -25,6 +25,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <QUrl>
 #include <functional>
 #include <memory>
@@ -283,6 +284,10 @@ private slots:
             QCOMPARE(button->icon().availableSizes().value(0), QSize(16, 16));
             QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonIconOnly);
             QCOMPARE(button->isEnabled(), index != 1);
+            QHelpEvent hover(QEvent::ToolTip, button->rect().center(),
+                             button->mapToGlobal(button->rect().center()));
+            QApplication::sendEvent(button, &hover);
+            QVERIFY2(!QToolTip::isVisible(), "the buttons have no tool-tip texts");
         }
         QVERIFY(toolButton(4)->isCheckable());
         QVERIFY(toolButton(4)->isChecked());
