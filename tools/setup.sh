@@ -7,7 +7,8 @@ packages=(
   libpng-dev libjpeg62-turbo-dev zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   qt6-base-dev fonts-dejavu-core
-  xvfb xauth x11-utils xdotool imagemagick
+  xvfb xauth x11-utils xdotool imagemagick desktop-file-utils
+  clang libclang-rt-14-dev valgrind
 )
 
 missing=()
