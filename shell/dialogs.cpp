@@ -3,11 +3,13 @@
 #include "pictures/save_types.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QSettings>
 #include <optional>
 
 namespace quillmark {
@@ -72,6 +74,14 @@ private:
 
 } // namespace
 
+QtDialogs::QtDialogs() {
+    // The toolkit's file dialog reads and writes its last folder, history and view in the user's settings
+    // file. Pointing user settings at a place where no file can exist leaves nothing to read and nowhere to
+    // write; the program itself keeps no settings, so nothing else is lost.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("/dev/null"));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("/dev/null"));
+}
+
 QString QtDialogs::openScreenFile(QWidget* parent) {
     // No folder and no filter: the dialog opens where the system puts it and lists every file. The dialog
     // never changes the process's current folder.
@@ -81,7 +91,8 @@ QString QtDialogs::openScreenFile(QWidget* parent) {
 SaveChoice QtDialogs::saveImage(QWidget* parent) {
     // A fresh dialog every time: no name, folder or type is remembered between saves. The toolkit's own
     // dialog, since only its file list can be given the types' patterns.
-    QFileDialog dialog(parent, QStringLiteral("Save image"));
+    // Opened in the current folder every time, which no dialog changes: not wherever an earlier dialog was.
+    QFileDialog dialog(parent, QStringLiteral("Save image"), QDir::currentPath());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite);

@@ -30,9 +30,11 @@ public:
     virtual void about(QWidget* parent, const QString& text) = 0;
 };
 
-// The toolkit's own file dialogs and message box.
+// The toolkit's own file dialogs and message box. Constructing one stops the toolkit's file dialogs from
+// keeping their folder, history and layout in a settings file between runs: the program keeps nothing.
 class QtDialogs : public Dialogs {
 public:
+    QtDialogs();
     QString openScreenFile(QWidget* parent) override;
     SaveChoice saveImage(QWidget* parent) override;
     void about(QWidget* parent, const QString& text) override;

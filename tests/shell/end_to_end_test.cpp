@@ -7,6 +7,7 @@
 #include "shell/full_screen_preview.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
@@ -137,6 +138,8 @@ private:
     QString main_;
     Geometry geometry_;
 
+    QString configFolder() const { return folder_.filePath("config"); }
+
     QImage expectedView() const {
         return shownImage(sampleScreen(), true).convertToFormat(QImage::Format_RGB32);
     }
@@ -176,6 +179,10 @@ private slots:
         // The toolkit's own dialogs, whatever desktop the test runs under.
         environment.insert("QT_QPA_PLATFORMTHEME", "");
         environment.insert("QT_QPA_PLATFORM", "xcb");
+        // Where the toolkit would keep settings between runs; the program must leave it empty.
+        QVERIFY(QDir().mkpath(configFolder()));
+        environment.insert("XDG_CONFIG_HOME", configFolder());
+        environment.insert("HOME", configFolder());
         program_->setProcessEnvironment(environment);
         program_->setProcessChannelMode(QProcess::ForwardedChannels);
         program_->start(programPath, {});
@@ -279,6 +286,8 @@ private slots:
         QVERIFY(saved.open(QIODevice::ReadOnly) && expected.open(QIODevice::ReadOnly));
         QVERIFY(saved.readAll() == expected.readAll());
         closeProgram();
+        QVERIFY2(QDir(configFolder()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 "nothing is kept between runs");
     }
 };
 
