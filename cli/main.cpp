@@ -61,9 +61,13 @@ struct Plan {
     std::string usageError;
 };
 
+// A control character in the subject shows as '?': a file name with a line break keeps its message one line.
 std::string messageLine(std::string_view subject, std::string_view reason) {
     std::string line(kProgram);
-    line.append(": ").append(subject).append(": ").append(reason).append("\n");
+    line.append(": ");
+    for (const char c : subject)
+        line.push_back(static_cast<unsigned char>(c) < 0x20 ? '?' : c);
+    line.append(": ").append(reason).append("\n");
     return line;
 }
 
@@ -169,7 +173,9 @@ Plan planJobs(const Options& options) {
             if (!file.has_filename()) return usage(options.output + ": no such folder");
             const std::string extension = extensionOf(file);
             const std::optional<int> named = positionOfExtension(extension);
-            if (!extension.empty() && !named)
+            // An extension of no picture type says nothing of the type: with --format it is the user's own
+            // choice of name, without it there is nothing to go by but a name that promises another type.
+            if (!extension.empty() && !named && !format)
                 return usage(options.output + ": '." + extension +
                              "' is not an extension of a bmp, jpeg or png picture");
             if (format && named && named != format)

@@ -210,6 +210,12 @@ TEST_F(RenderCommand, TakesTheTypeFromTheOutputExtensionInAnyLetterCase) {
         EXPECT_EQ(result.status, 0) << name << ": " << result.err;
         EXPECT_EQ(readFile(picture).substr(0, signature.size()), signature) << name;
     }
+
+    // With --format, a name whose extension is of no picture type is taken as it stands.
+    const fs::path named = folder_ / "out" / "screen.img";
+    const Result result = run({"-f", "bmp", sample("text").string(), "-o", named.string()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readFile(named), reference(sample("text"), kBmpPosition));
 }
 
 TEST_F(RenderCommand, WritesBesideEachScreenAsNameDotExtensionWithoutOutput) {
@@ -230,16 +236,16 @@ TEST_F(RenderCommand, UsageErrorsExitWithTwoAndWriteNothing) {
     const std::string screen = copySample("testcard", folder_ / "out" / "screen.bin").string();
     const std::string out = (folder_ / "out").string();
     const std::vector<std::vector<std::string>> cases = {
-        {"-f", "bmp", "-o", out + "/x.png", screen},  // type and extension disagree
-        {"-o", out + "/x.gif", screen},               // an extension of another type
-        {"-f", "png", "-o", out + "/x.data", screen}, // an extension of no picture type
-        {"-o", out + "/x.png", screen, screen},       // one output file, two screens
-        {"-o", "-", screen, screen},                  // standard output, two screens
-        {"-o", out, "-"},                             // standard input has no name for the folder
-        {"-", "-"},                                   // standard input twice
-        {"-o", "", screen},                           // an empty output path
-        {"-o", out + "/missing/", screen},            // a folder that does not exist
-        {"-f", "gif", screen},                        // an unknown type
+        {"-f", "bmp", "-o", out + "/x.png", screen}, // type and extension disagree
+        {"-o", out + "/x.gif", screen},              // an extension of another type
+        {"-o", out + "/x.data", screen},             // an extension of no picture type, and no --format
+        {"-o", out + "/x.png", screen, screen},      // one output file, two screens
+        {"-o", "-", screen, screen},                 // standard output, two screens
+        {"-o", out, "-"},                            // standard input has no name for the folder
+        {"-", "-"},                                  // standard input twice
+        {"-o", "", screen},                          // an empty output path
+        {"-o", out + "/missing/", screen},           // a folder that does not exist
+        {"-f", "gif", screen},                       // an unknown type
         {"--jobs", "0", screen},
         {"--no-such-option", screen},
         {}, // no screen
