@@ -562,6 +562,9 @@ private slots:
         QTest::newRow("before any import") << "black" << 2 << true << false << "black.png";
         QTest::newRow("blank and non-ASCII letters")
             << "écran à moi" << 1 << false << true << "écran à moi.jpg";
+        // With its folder, well past the 259 characters that some systems allow a path.
+        const QString longName = QString(245, u'n');
+        QTest::newRow("path over 259 characters") << longName << 2 << true << true << longName + ".png";
     }
 
     void saveWritesTheRenderedScreenUnderTheNameItsTypeAsks() {
