@@ -1,6 +1,7 @@
 #include "pictures/picture_writers.h"
 
 #include "pictures/atomic_file.h"
+#include "pictures/save_internal.h"
 
 #include <algorithm>
 #include <array>
@@ -300,14 +301,19 @@ bool encode(const Picture& picture, Encoding& encoding, std::FILE* file) {
 
 } // namespace
 
-bool savePicture(const Picture& picture, const std::filesystem::path& fileName, std::uint32_t formatCode,
-                 int qualityLevel, int depth) {
+bool savePictureWith(const Picture& picture, const std::filesystem::path& fileName, std::uint32_t formatCode,
+                     int qualityLevel, int depth, const FileCalls& calls) {
     if (fileName.empty()) return false;
     auto encoding = prepare(picture, formatCode, qualityLevel, depth);
     if (!encoding) return false;
-    auto file = AtomicFile::create(fileName);
+    auto file = AtomicFile::create(fileName, calls);
     if (!file) return false;
     return encode(picture, *encoding, file->stream()) && file->commit();
+}
+
+bool savePicture(const Picture& picture, const std::filesystem::path& fileName, std::uint32_t formatCode,
+                 int qualityLevel, int depth) {
+    return savePictureWith(picture, fileName, formatCode, qualityLevel, depth, FileCalls{});
 }
 
 bool writePicture(const Picture& picture, std::FILE* stream, std::uint32_t formatCode, int qualityLevel,
