@@ -369,6 +369,13 @@ TEST(JpegWriter, LaysTranslucentPixelsOverWhite) {
     EXPECT_EQ(savedBytes(picture, FormatJpeg, 10), encodeRgb(rgb, 32, 8, 100));
 }
 
+TEST(JpegWriter, OpaqueRowsOfAnyWidthEnterTheEncoderAsTheirColours) {
+    for (int width : {1, 2, 3, 4, 5, 7, 9}) {
+        const Picture picture = noisePicture(width, 3);
+        EXPECT_EQ(savedBytes(picture, FormatJpeg, 10), encodeRgb(opaqueRgb(picture), width, 3, 100)) << width;
+    }
+}
+
 TEST(JpegWriter, UsesTenTimesTheQualityLevelClampedToZeroToTen) {
     const Picture picture = noisePicture(48, 40);
     const Bytes rgb = opaqueRgb(picture);
