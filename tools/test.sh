@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice: a normal build, and one with
-# AddressSanitizer and UndefinedBehaviorSanitizer. Then the fuzzers for a while each, and the Debian package
-# unpacked and run.
+# AddressSanitizer and UndefinedBehaviorSanitizer. Then the desktop program under valgrind, the fuzzers for a
+# while each, and the Debian package unpacked and run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -32,6 +32,9 @@ suite() {
 
 suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQUILLMARK_SANITIZE=ON -DQUILLMARK_BUILD_BENCH=OFF
+
+echo "== memcheck"
+bash tools/memcheck.sh build
 
 echo "== fuzzing"
 bash tools/fuzz.sh "${QUILLMARK_FUZZ_SECONDS:-30}"
