@@ -83,15 +83,6 @@ void expectRefused(const Result& run, const std::string& expectedError, const fs
     EXPECT_EQ(Scratch::names(out), std::vector<std::string>{}) << "a picture was written";
 }
 
-int bindSocket(const fs::path& name) {
-    const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    name.native().copy(address.sun_path, sizeof address.sun_path - 1);
-    ::bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    return listening;
-}
-
 TEST(HostileScreens, SpecialFilesAndBrokenNamesAreRefusedAtOnceWithALineNamingThem) {
     Scratch scratch;
     const fs::path out = scratch / "out";

@@ -225,15 +225,6 @@ protected:
     std::unique_ptr<MainWindow> window_;
 };
 
-int bindSocket(const fs::path& name) {
-    const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    name.native().copy(address.sun_path, sizeof address.sun_path - 1);
-    ::bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    return listening;
-}
-
 TEST_F(ShellHostile, SpecialFilesAndBrokenNamesChangeNothingAndShowNothing) {
     ASSERT_EQ(::mkfifo((scratch_ / "fifo.bin").c_str(), 0644), 0);
     const int listening = bindSocket(scratch_ / "socket.bin");

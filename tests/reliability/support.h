@@ -21,6 +21,8 @@
 #include <string>
 #include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -228,6 +230,16 @@ private:
 };
 
 // Takes on the unprivileged user's identity for good; for a child process only.
+// A socket bound to the name, or -1; the caller closes it.
+inline int bindSocket(const fs::path& name) {
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    name.native().copy(address.sun_path, sizeof address.sun_path - 1);
+    ::bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    return listening;
+}
+
 inline bool becomeUnprivileged() {
     if (::geteuid() != 0) return true;
     return ::setgroups(0, nullptr) == 0 &&
