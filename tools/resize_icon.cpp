@@ -7,6 +7,8 @@
 // edges and fine dark and light detail keep their brightness when they merge. Colours are converted here in
 // double precision rather than by libpng's 16-bit linear formats, whose round trip moves some 8-bit values:
 // a flat area must come out exactly the colour it went in.
+#include "tools/png_image.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -25,29 +27,6 @@ constexpr int kChannels = 4;
 constexpr int kAlpha = 3;
 // Larger than any icon; keeps the buffer sizes far from overflow.
 constexpr png_uint_32 kMaxSide = 8192;
-
-// Owns libpng's simplified-API state, which must be freed when a read stops halfway.
-class PngImage {
-public:
-    PngImage() {
-        std::memset(&image_, 0, sizeof image_);
-        image_.version = PNG_IMAGE_VERSION;
-    }
-    ~PngImage() { png_image_free(&image_); }
-    PngImage(const PngImage&) = delete;
-    PngImage& operator=(const PngImage&) = delete;
-    PngImage(PngImage&& other) noexcept : image_(other.image_) { other.image_.opaque = nullptr; }
-    PngImage& operator=(PngImage&& other) noexcept {
-        std::swap(image_, other.image_);
-        return *this;
-    }
-
-    png_image* get() { return &image_; }
-    png_image* operator->() { return &image_; }
-
-private:
-    png_image image_;
-};
 
 // 8-bit sRGB samples with straight alpha, RGBA, row by row.
 struct Square {

@@ -1,4 +1,6 @@
 // The build-time tool that makes the icon theme's sizes from the program icon, run as the build runs it.
+#include "tools/png_image.h"
+
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -36,21 +38,6 @@ void PrintTo(const Rgba& colour, std::ostream* out) {
     *out << "(" << int{colour.red} << ", " << int{colour.green} << ", " << int{colour.blue} << ", "
          << int{colour.alpha} << ")";
 }
-
-class PngImage {
-public:
-    PngImage() {
-        std::memset(&image_, 0, sizeof image_);
-        image_.version = PNG_IMAGE_VERSION;
-    }
-    ~PngImage() { png_image_free(&image_); }
-    PngImage(const PngImage&) = delete;
-    PngImage& operator=(const PngImage&) = delete;
-    png_image* get() { return &image_; }
-
-private:
-    png_image image_;
-};
 
 bool writePng(const fs::path& file, const Square& square) {
     PngImage image;
