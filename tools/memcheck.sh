@@ -40,14 +40,11 @@ finish() {
 trap finish EXIT
 
 # A private X server, so that no other test's windows get in the way.
-for number in $(seq 150 199); do
-  [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ] || break
-done
-Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=":$number"
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.1; done
-[ -e "/tmp/.X11-unix/X$number" ] || fail "Xvfb did not start on $DISPLAY"
+source tools/xvfb.sh
+started=0
+start_xvfb 150 199 1280x1024x24 || started=$?
+xvfb=$XVFB_PID
+[ "$started" -eq 0 ] || fail "Xvfb did not start on $DISPLAY"
 
 cp assets/samples/testcard.bin "$work/page.bin"
 "$render" --no-rounding -o "$work/expected.png" "$work/page.bin"

@@ -100,13 +100,11 @@ if [ "$with_shell" = ON ]; then
 
   # The desktop program reads no command line, so the check is that it starts and shows its window.
   if [ -z "${DISPLAY:-}" ]; then
-    for number in $(seq 90 120); do
-      [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ] || break
-    done
-    Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    pids+=($!)
-    export DISPLAY=":$number"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.1; done
+    source "$source_dir/tools/xvfb.sh"
+    started=0
+    start_xvfb 90 120 1280x1024x24 || started=$?
+    pids+=("$XVFB_PID")
+    [ "$started" -eq 0 ] || fail "Xvfb did not start on $DISPLAY"
   fi
   QT_QPA_PLATFORM=xcb "$root/usr/bin/quillmark" >"$scratch/quillmark.log" 2>&1 &
   shell=$!

@@ -27,13 +27,11 @@ cleanup() {
 trap cleanup EXIT
 
 # A private display: nothing else's windows in the picture, and no window manager moving things about.
-for number in $(seq 140 180); do
-  [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ] || break
-done
-Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=":$number"
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.1; done
+source tools/xvfb.sh
+started=0
+start_xvfb 140 180 1024x768x24 || started=$?
+pids+=("$XVFB_PID")
+[ "$started" -eq 0 ] || { echo "readme-pictures: Xvfb did not start on $DISPLAY" >&2; exit 1; }
 
 # The toolkit's own look and dialogs, whatever desktop the script runs under.
 QT_QPA_PLATFORMTHEME='' QT_QPA_PLATFORM=xcb "$dir/quillmark" >"$scratch/quillmark.log" 2>&1 &

@@ -8,14 +8,11 @@ bash tools/setup.sh
 
 # The desktop program's tests need an X server; start a private one unless one was given.
 if [ -z "${DISPLAY:-}" ]; then
-  for number in $(seq 90 120); do
-    [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ] || break
-  done
-  Xvfb ":$number" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb=$!
-  trap 'kill $xvfb 2>/dev/null || true' EXIT
-  export DISPLAY=":$number"
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.1; done
+  source tools/xvfb.sh
+  started=0
+  start_xvfb 90 120 1920x1080x24 || started=$?
+  trap 'kill $XVFB_PID 2>/dev/null || true' EXIT
+  [ "$started" -eq 0 ] || { echo "test: Xvfb did not start on $DISPLAY" >&2; exit 1; }
 fi
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
